@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ libgtest-dev           # the native core and its tests
     clang libclang-rt-14-dev                     # the fuzzer
     g++-mingw-w64-i686 binutils-mingw-w64-i686   # the 32-bit Windows program
-    wine wine32:i386 xvfb                        # running it, on a virtual display in tests
+    wine wine32:i386 xvfb x11-utils              # running it; a virtual display for tests
     python3 python3-pefile                       # the executable's format check
     time                                         # peak memory in the benchmark
 )

@@ -14,3 +14,8 @@ ctest --preset native
 cmake --preset sanitize
 cmake --build --preset sanitize
 ctest --preset sanitize
+
+cmake --preset windows
+cmake --build --preset windows
+/usr/bin/python3 winui/tests/check_executable.py build/windows/Tinselpair.exe
+/usr/bin/python3 winui/tests/check_executable_test.py build/windows/Tinselpair.exe

@@ -1,8 +1,7 @@
 // The front end on Windows: a stock message box relabelled into a three-way
 // question, the common open and save dialogs set up for BMP files, and the
 // closing box. Every piece is a modal system box that runs its own message loop.
-#include <commdlg.h>
-#include <windows.h>
+#include <windows.h>  // includes the common dialogs too
 
 #include <cstdlib>
 #include <iterator>
