@@ -19,3 +19,5 @@ cmake --preset windows
 cmake --build --preset windows
 /usr/bin/python3 winui/tests/check_executable.py build/windows/Tinselpair.exe
 /usr/bin/python3 winui/tests/check_executable_test.py build/windows/Tinselpair.exe
+/usr/bin/python3 winui/e2e/run_e2e.py build/windows/Tinselpair.exe \
+    build/windows/winui/e2e/tinselpair_e2e_driver.exe
