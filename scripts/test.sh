@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native tests, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the format check of the Windows
-# executable, the end-to-end table under Wine, and a bounded fuzzing run.
+# AddressSanitizer and UndefinedBehaviorSanitizer, a bounded fuzzing run, the format
+# check of the Windows executable, and the end-to-end table under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +14,9 @@ ctest --preset native
 cmake --preset sanitize
 cmake --build --preset sanitize
 ctest --preset sanitize
+
+# A bounded fuzzing run; container/fuzz/run_fuzz.sh 1800 runs half an hour.
+container/fuzz/run_fuzz.sh 60
 
 cmake --preset windows
 cmake --build --preset windows
