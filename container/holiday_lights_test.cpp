@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,8 +19,12 @@ using namespace std::string_literals;
 const std::string kA = MakeBmp(3, 2, 1);  // 3*3 bytes padded to 12 per row: 78 bytes
 const std::string kB = MakeBmp(5, 3, 2);
 
+// Classifies `bytes` through a real file stream, as the program does: unlike a string
+// stream, it accepts a seek past the end and fails only at the read that follows.
 BmpKind Classify(const std::string& bytes) {
-    std::istringstream input(bytes);
+    const TempDir dir;
+    WriteFile(dir.Path("file.bmp"), bytes);
+    std::ifstream input(dir.Path("file.bmp"), std::ios::binary);
     return ClassifyBmp(input);
 }
 
@@ -183,6 +188,44 @@ TEST_F(CopyTest, DamagedInputsWriteNothing) {
         EXPECT_EQ(Extract(input, input), CopyResult::InputDamaged);
         EXPECT_EQ(ReadFile(input), c.bytes);
     }
+}
+
+// The first picture ends just short of 2 GiB, so the second picture's size field
+// stands past 0x7FFFFFFF: an offset computed in 32 bits would wrap there.
+TEST_F(CopyTest, ExtractsASecondPictureBeyond2GiB) {
+    const std::string far = dir.Path("far.bmp");
+    WriteSparsePicture(far, "", 0x7FFFFFFE);
+    std::ofstream(far, std::ios::binary | std::ios::app) << "BM\x06\0\0\0"s;
+    const std::string out = dir.Path("out.bmp");
+    ASSERT_EQ(Extract(far, out), CopyResult::Saved);
+    EXPECT_EQ(ReadFile(out), "BM\x06\0\0\0"s);
+}
+
+// A file that shrinks between being measured and being read: a seek to its end
+// finds all of `bytes`, but no read gets past the first `readable` of them.
+class ShrinkingFile : public std::stringbuf {
+public:
+    ShrinkingFile(const std::string& bytes, std::streamsize readable)
+        : std::stringbuf(bytes, std::ios::in), readable_(readable) {}
+
+protected:
+    std::streamsize xsgetn(char* out, std::streamsize count) override {
+        const std::streamsize left = std::max<std::streamsize>(0, readable_ - (gptr() - eback()));
+        return std::stringbuf::xsgetn(out, std::min(count, left));
+    }
+
+private:
+    std::streamsize readable_;
+};
+
+TEST_F(CopyTest, InputThatShrinksWhileReadWritesNothing) {
+    const std::string pair = kA + kB;
+    ShrinkingFile file(pair, std::ssize(pair) - 10);
+    std::istream input(&file);
+    ASSERT_EQ(ClassifyBmp(input), HolidayLights);
+    const std::string out = dir.Path("out.bmp");
+    EXPECT_EQ(ExtractSecondPicture(input, out.c_str()), CopyResult::InputDamaged);
+    EXPECT_FALSE(FileExists(out));
 }
 
 TEST_F(CopyTest, VanishedInputWritesNothing) {

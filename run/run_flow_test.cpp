@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,7 +41,7 @@ void SetScript(int answer, std::vector<std::string> inputs = {},
 
 bool Answer(PathBuffer& buffer, const std::string& path) {
     EXPECT_EQ(buffer[0], '\0') << "the buffer is emptied before its dialog";
-    std::snprintf(buffer, sizeof buffer, "%s", path.c_str());
+    std::snprintf(buffer, std::size(buffer), "%s", path.c_str());
     return !path.empty();
 }
 
@@ -161,7 +162,7 @@ TEST_F(RunFlowTest, EveryAnswerEndsWithItsMessage) {
          "Already a valid holiday lights BMP file",
          kMissing},
         {"combine, size field cut short", IDYES, {a, cutShort}, out, kDamaged, kMissing},
-        {"combine into a full disk", IDYES, {a, b}, full, kUnwritable, kMissing},
+        {"combine into a full disk", IDYES, {a, b}, full, kUnwritable, std::nullopt},
         {"get 2nd", IDNO, {pair}, out, kExtracted, kB},
         {"get 2nd, dialog cancelled", IDNO, {""}, {}, kNoInput, kMissing},
         {"get 2nd, output dialog cancelled", IDNO, {pair}, "", "No Output File Selected", kMissing},
@@ -169,7 +170,7 @@ TEST_F(RunFlowTest, EveryAnswerEndsWithItsMessage) {
         {"get 2nd, regular BMP", IDNO, {a}, {}, "Regular BMP file", kMissing},
         {"get 2nd, not a BMP", IDNO, {text}, {}, "Not a valid holiday lights BMP file", kMissing},
         {"get 2nd, first size 0", IDNO, {zeroSize}, out, kDamaged, kMissing},
-        {"get 2nd into a full disk", IDNO, {pair}, full, kUnwritable, kMissing},
+        {"get 2nd into a full disk", IDNO, {pair}, full, kUnwritable, std::nullopt},
     };
     WriteFile(pair + ".t", kA + "tail" + kB);
     for (const auto& c : cases) {
