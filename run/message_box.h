@@ -1,6 +1,7 @@
 // The message box answers and type that the run flow uses, with the values that
 // Windows gives them, so that AskAction's result passes through unchanged while
-// the flow itself stays free of <windows.h>.
+// the flow itself stays free of <windows.h>. Never include it beside <windows.h>,
+// which defines the same names as macros.
 #pragma once
 
 inline constexpr int IDCANCEL = 2;

@@ -30,9 +30,9 @@ const char* CopyMessage(CopyResult result, const char* savedMessage) {
 }
 
 // Opens `path` on `input`, classifies it and closes it again. Returns why Combine
-// cannot take the file, or nullptr when it is a regular BMP. The error state is
-// cleared before closing because classifying a regular BMP leaves the stream failed,
-// and the same stream is opened again on the next input.
+// cannot take the file, or nullptr when it is a regular BMP. Classifying a regular
+// BMP leaves the stream failed, so its state is reset before it is closed and handed
+// on to the next input.
 const char* RefuseCombineInput(std::ifstream& input, const char* path) {
     input.open(path, std::ios::binary);
     if (!input.is_open())

@@ -3,7 +3,7 @@
 
     container/bench/run_bench.py [RUNS]     default 5
 
-Builds copy_bench (preset bench, -O2), writes two 256 MiB pictures and their
+Builds copy_bench (preset native, -O2), writes two 256 MiB pictures and their
 combined file into a fresh folder under TMPDIR (or /tmp), which should be on a real
 disk, and times each copy RUNS times in a fresh process, alternating with the plain
 copy: `cat` for Combine, `tail | head` for Get 2nd. Prints medians, the ratio to the
@@ -25,13 +25,14 @@ import time
 MIB = 1 << 20
 PICTURE_SIZE = 256 * MIB
 REPO = pathlib.Path(__file__).resolve().parents[2]
-BENCH = REPO / "build/bench/container/bench/copy_bench"
+BENCH = REPO / "build/native/container/bench/copy_bench"
 
 
 def build():
-    subprocess.run(["cmake", "--preset", "bench"], cwd=REPO, check=True,
+    subprocess.run(["cmake", "--preset", "native"], cwd=REPO, check=True,
                    stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", "--preset", "bench"], cwd=REPO, check=True)
+    subprocess.run(["cmake", "--build", "--preset", "native", "--target", "copy_bench"],
+                   cwd=REPO, check=True)
 
 
 def write_picture(path, size):

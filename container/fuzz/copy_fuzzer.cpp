@@ -14,8 +14,6 @@
 //             any output could be, so that a missing truncation shows
 //
 // Any disagreement aborts with a message, which libFuzzer reports as a crash.
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +26,7 @@
 #include <vector>
 
 #include "container/holiday_lights.h"
+#include "container/test_files.h"
 #include "run/front_end.h"
 #include "run/message_box.h"
 #include "run/run_flow.h"
@@ -132,7 +131,7 @@ struct Answers {
 Answers g_answers;
 
 bool Pick(PathBuffer& buffer, const std::string& path) {
-    std::snprintf(buffer, sizeof buffer, "%s", path.c_str());
+    std::snprintf(buffer, std::size(buffer), "%s", path.c_str());
     return true;
 }
 
@@ -160,29 +159,9 @@ namespace {
 }
 
 // One private folder per process, removed at the normal exit that ends a fuzzing run.
-struct Folder {
-    std::filesystem::path root;
-    Folder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "copyfuzz-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            Fail("setup", "mkdtemp failed");
-        root = pattern;
-    }
-    ~Folder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root, ignored);
-    }
-};
-
 std::string PathOf(const char* name) {
-    static const Folder folder;
-    return (folder.root / name).string();
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream output(path, std::ios::binary | std::ios::trunc);
-    if (!output.write(bytes.data(), std::ssize(bytes)))
-        Fail("setup", "cannot write a test file");
+    static const TempDir folder;
+    return folder.Path(name);
 }
 
 // The file's bytes, or nothing when it does not exist.

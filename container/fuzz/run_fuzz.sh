@@ -19,7 +19,8 @@ cp -r container/fuzz/corpus "$work/corpus"
 # Every run writes and removes a few files: in memory that is some twenty times faster
 # than on disk. The fuzzer makes its own folder in here, which a crash leaves behind.
 files=$(mktemp -d "$([ -w /dev/shm ] && echo /dev/shm || echo "$work")/tinselpair-fuzz-XXXXXX")
-trap 'rm -rf "$files"' EXIT
+# The corpus copy goes too, unless it holds a reproducer of a finding.
+trap 'rm -rf "$files"; compgen -G "$work/*-*" >/dev/null || rm -rf "$work"' EXIT
 
 status=0
 TMPDIR="$files" build/fuzz/container/fuzz/copy_fuzzer \
@@ -34,4 +35,3 @@ if [ "$status" -ne 0 ]; then
     done
     exit "$status"
 fi
-rm -rf "$work"
